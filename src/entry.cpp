@@ -1,0 +1,43 @@
+#include "entry.h"
+
+#include <cstdio>
+
+// Five lines of 42 characters; line 2 holds the contact address, padded with
+// blanks to 28 characters.
+static const char banner[] = "******************************************\n"
+                             "* Tovik **** tovik-dev@example.org       *\n"
+                             "* stderr und stdout in Dateien umleiten **\n"
+                             "* Benutzung auf eigene Gefahr ************\n"
+                             "******************************************\n";
+
+static const char usage_text[] = "\n"
+                                 "!!! Programmname fehlt oder zuviele Parameter !!!\n"
+                                 "\n"
+                                 "Aufruf: tovik programm\n"
+                                 "oder    tovik \"programm parameter options ...\"\n"
+                                 "\n"
+                                 "Ausgaben von stderr werden in stderr.err\n"
+                                 "und von stdout in stdout.err umgeleitet.\n"
+                                 "\n";
+
+static_assert(sizeof banner - 1 == 5 * 43, "five banner lines of 42 characters");
+static_assert(sizeof usage_text - 1 == 206, "usage text of 206 bytes");
+
+void show_usage()
+{
+    fputs("\n", stdout);
+    fputs(banner, stdout);
+    fputs(usage_text, stdout);
+}
+
+int usage_exit_status(int argument_count)
+{
+#ifdef _WIN32
+    // A Windows exit code holds the whole count.
+    return argument_count;
+#else
+    // A POSIX exit status keeps 8 bits: 256 arguments would read as 0,
+    // success, so larger counts are reported as 255.
+    return argument_count > 255 ? 255 : argument_count;
+#endif
+}

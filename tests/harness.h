@@ -1,0 +1,39 @@
+// Helpers for tests that run a program as a user would: in a directory of its
+// own, with given standard input, reading back its console and exit status.
+#ifndef TOVIK_TESTS_HARNESS_H
+#define TOVIK_TESTS_HARNESS_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    std::string path;
+};
+
+// The bytes of a file, or nothing when it does not exist or is no file.
+std::optional<std::string> read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes, unsigned mode = 0644);
+bool is_directory(const std::string &path);
+
+struct RunResult {
+    std::string console_out;
+    std::string console_err;
+    int exit_status = -1;  // -1 when the program did not exit normally
+    int signal = 0;        // the signal that ended it, if one did
+};
+
+// Runs argv[0] (a path) with argv in directory dir, with stdin_data as its
+// standard input. in_child, when given, runs in the child just before exec;
+// it may end the child with _exit(code) to report that it could not prepare.
+RunResult run_program(const std::vector<std::string> &argv, const std::string &dir,
+                      const std::string &stdin_data = "",
+                      const std::function<void()> &in_child = nullptr);
+
+#endif
