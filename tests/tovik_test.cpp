@@ -2,6 +2,7 @@
 // both capture files, the console and the exit status compared byte for byte.
 
 #include "harness.h"
+#include "usage_screen.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -18,22 +19,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-const std::string usage_screen = "\n"
-                                 "******************************************\n"
-                                 "* Tovik **** tovik-dev@example.org       *\n"
-                                 "* stderr und stdout in Dateien umleiten **\n"
-                                 "* Benutzung auf eigene Gefahr ************\n"
-                                 "******************************************\n"
-                                 "\n"
-                                 "!!! Programmname fehlt oder zuviele Parameter !!!\n"
-                                 "\n"
-                                 "Aufruf: tovik programm\n"
-                                 "oder    tovik \"programm parameter options ...\"\n"
-                                 "\n"
-                                 "Ausgaben von stderr werden in stderr.err\n"
-                                 "und von stdout in stdout.err umgeleitet.\n"
-                                 "\n";
 
 RunResult run_tovik(const std::string &dir, const std::vector<std::string> &arguments,
                     const std::string &stdin_data = "",
