@@ -20,8 +20,8 @@ static const char usage_text[] = "\n"
                                  "und von stdout in stdout.err umgeleitet.\n"
                                  "\n";
 
-static_assert(sizeof banner - 1 == 5 * 43, "five banner lines of 42 characters");
-static_assert(sizeof usage_text - 1 == 206, "usage text of 206 bytes");
+static_assert(sizeof banner == 216, "five lines of 42 characters and a line feed each");
+static_assert(sizeof usage_text == 207, "a usage text of 206 bytes");
 
 void show_usage()
 {

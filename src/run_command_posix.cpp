@@ -8,8 +8,7 @@
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-
-extern char **environ;
+#include <unistd.h>
 
 int run_command(const char *command_line)
 {

@@ -57,6 +57,24 @@ bool is_directory(const std::string &path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool wrapper_set()
+{
+    const char *wrapper = std::getenv("TOVIK_TEST_WRAPPER");
+    return wrapper != nullptr && *wrapper != '\0';
+}
+
+std::vector<std::string> wrapped(const std::vector<std::string> &argv)
+{
+    std::vector<std::string> words;
+    if (wrapper_set()) {
+        std::istringstream wrapper(std::getenv("TOVIK_TEST_WRAPPER"));
+        for (std::string word; wrapper >> word;)
+            words.push_back(word);
+    }
+    words.insert(words.end(), argv.begin(), argv.end());
+    return words;
+}
+
 static void redirect(const std::string &path, int flags, int target)
 {
     int fd = open(path.c_str(), flags, 0644);
@@ -92,7 +110,7 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &d
             _exit(126);
         if (in_child)
             in_child();
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
 

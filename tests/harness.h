@@ -29,7 +29,12 @@ struct RunResult {
     int signal = 0;        // the signal that ended it, if one did
 };
 
-// Runs argv[0] (a path) with argv in directory dir, with stdin_data as its
+// argv behind the words of $TOVIK_TEST_WRAPPER, if set (a checker such as
+// valgrind that runs the program).
+std::vector<std::string> wrapped(const std::vector<std::string> &argv);
+bool wrapper_set();
+
+// Runs argv[0] (a path, or a name looked up in PATH) with argv in directory dir, with stdin_data as its
 // standard input. in_child, when given, runs in the child just before exec;
 // it may end the child with _exit(code) to report that it could not prepare.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &dir,

@@ -26,7 +26,7 @@ RunResult run_tovik(const std::string &dir, const std::vector<std::string> &argu
 {
     std::vector<std::string> argv{TOVIK_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return run_program(argv, dir, stdin_data, in_child);
+    return run_program(wrapped(argv), dir, stdin_data, in_child);
 }
 
 // The usage screen, for any count other than one argument.
@@ -248,6 +248,9 @@ TEST_P(UnavailableInterpreter, ReportsIntoStdoutErr)
         GTEST_SKIP() << "cannot make /bin/sh unavailable: needs root and a private mount "
                         "namespace (unshare(CLONE_NEWNS) was refused)";
     const Unavailable &u = GetParam();
+    if (wrapper_set())
+        GTEST_SKIP() << "the test wrapper (valgrind's launcher is a /bin/sh script) cannot "
+                        "start while /bin/sh is unavailable";
     TempDir dir;
     TempDir outside;
     const std::string replacement = outside.path + "/sh";

@@ -1,0 +1,302 @@
+// tovik under load, faults and hostile input: whatever happens, what was
+// recorded stays, every byte of the command's output lands, and the tool
+// writes nowhere but into the two capture files.
+
+#include "harness.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RunResult run_tovik(const std::string &dir, const std::string &command_line,
+                    const std::function<void()> &in_child = nullptr)
+{
+    return run_program({TOVIK_BINARY, command_line}, dir, "", in_child);
+}
+
+// Starts tovik in dir without waiting, in a process group of its own.
+pid_t start_tovik(const std::string &dir, const std::string &command_line)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        execl(TOVIK_BINARY, TOVIK_BINARY, command_line.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    setpgid(child, child);
+    return child;
+}
+
+int wait_status(pid_t child)
+{
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Waits up to ten seconds for a file that a command makes when it is done.
+bool wait_for_file(const std::string &path)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (access(path.c_str(), F_OK) == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::vector<std::string> directory_entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Load, ConcurrentRunsLoseNoByteAndKeepEveryHeader)
+{
+    // Each run writes a block of its own letter to each stream; the files
+    // must hold exactly the bytes of all headers and all blocks, whatever the
+    // interleaving.
+    const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const int runs = 40;
+    const int block = 50000;
+    TempDir dir;
+    std::map<std::string, std::array<long, 256>> expected;
+    expected["stdout.err"].fill(0);
+    expected["stderr.err"].fill(0);
+    std::vector<std::string> headers;
+    std::vector<pid_t> children;
+    for (int i = 0; i < runs; ++i) {
+        const char letter = letters[size_t(i) % letters.size()];
+        const std::string command_line =
+            "head -c " + std::to_string(block) + " /dev/zero | tr '\\000' '" + letter +
+            "'; head -c " + std::to_string(block) + " /dev/zero | tr '\\000' '" + letter +
+            "' >&2 # run " + std::to_string(i);
+        for (auto &[file, counts] : expected) {
+            for (char c : command_line + "\n")
+                ++counts[static_cast<unsigned char>(c)];
+            counts[static_cast<unsigned char>(letter)] += block;
+        }
+        headers.push_back(command_line + "\n");
+        children.push_back(start_tovik(dir.path, command_line));
+    }
+    for (pid_t child : children) {
+        int status = wait_status(child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    for (auto &[file, counts] : expected) {
+        const std::string bytes = read_file(dir.path + "/" + file).value_or("");
+        std::array<long, 256> found{};
+        for (char c : bytes)
+            ++found[static_cast<unsigned char>(c)];
+        EXPECT_EQ(found, counts) << file << ": bytes lost, added or altered";
+        for (const std::string &header : headers)
+            EXPECT_NE(bytes.find(header), std::string::npos) << file << " lacks " << header;
+    }
+}
+
+TEST(Faults, InterruptToTheToolAloneLeavesTheCommandRunning)
+{
+    TempDir dir;
+    pid_t tool = start_tovik(dir.path, "sleep 0.5; echo done; touch finished");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(tool, SIGINT);
+    kill(tool, SIGQUIT);
+    int status = wait_status(tool);
+    ASSERT_TRUE(WIFEXITED(status)) << "the tool was killed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"),
+              "sleep 0.5; echo done; touch finished\ndone\n");
+}
+
+TEST(Faults, InterruptToTheProcessGroupStopsTheCommandAndTheToolExitsZero)
+{
+    TempDir dir;
+    pid_t tool = start_tovik(dir.path, "sleep 5; echo not reached");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(-tool, SIGINT);
+    int status = wait_status(tool);
+    ASSERT_TRUE(WIFEXITED(status)) << "the tool was killed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), "sleep 5; echo not reached\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), "sleep 5; echo not reached\n");
+}
+
+TEST(Faults, TerminatedToolLeavesTheCommandWritingIntoTheFiles)
+{
+    TempDir dir;
+    pid_t tool = start_tovik(dir.path, "sleep 0.5; echo done; echo late >&2; touch finished");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(tool, SIGTERM);
+    int status = wait_status(tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    ASSERT_TRUE(wait_for_file(dir.path + "/finished"));
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"),
+              "sleep 0.5; echo done; echo late >&2; touch finished\ndone\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"),
+              "sleep 0.5; echo done; echo late >&2; touch finished\nlate\n");
+}
+
+// A full file system: a small tmpfs mounted over the run directory in a
+// private mount namespace of this test process. Needs root.
+class FullDisk : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            GTEST_SKIP() << "needs root and a private mount namespace to mount a small tmpfs "
+                            "(unshare(CLONE_NEWNS) was refused)";
+        ASSERT_EQ(mount("tmpfs", dir_.path.c_str(), "tmpfs", 0, "size=64k"), 0);
+        mounted_ = true;
+    }
+    void TearDown() override
+    {
+        if (mounted_)
+            umount(dir_.path.c_str());
+    }
+    TempDir dir_;
+    bool mounted_ = false;
+};
+
+TEST_F(FullDisk, CommandFillingTheDiskStillEndsTheRunCleanly)
+{
+    RunResult run = run_tovik(dir_.path, "head -c 1000000 /dev/zero; echo after");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.console_out, "");
+    EXPECT_EQ(run.console_err, "");
+    const std::string out = read_file(dir_.path + "/stdout.err").value_or("");
+    EXPECT_EQ(out.rfind("head -c 1000000 /dev/zero; echo after\n", 0), 0u) << "header first";
+    EXPECT_LT(out.size(), 64u * 1024) << "nothing beyond the disk";
+    EXPECT_EQ(directory_entries(dir_.path), (std::vector<std::string>{"stderr.err", "stdout.err"}));
+}
+
+TEST_F(FullDisk, AlreadyFullDiskStillRunsTheCommandAndKeepsWhatWasThere)
+{
+    write_file(dir_.path + "/stdout.err", "recorded before\n");
+    // Fill what is left.
+    int fill = open((dir_.path + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fill, 0);
+    const std::string chunk(4096, 'f');
+    while (write(fill, chunk.data(), chunk.size()) > 0) {
+    }
+    const std::string small(1, 'f');
+    while (write(fill, small.data(), 1) > 0) {
+    }
+    close(fill);
+
+    TempDir elsewhere;
+    RunResult run = run_tovik(dir_.path, "echo x; touch '" + elsewhere.path + "/ran'");
+    EXPECT_TRUE(read_file(elsewhere.path + "/ran")) << "the command did not run";
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.console_out, "");
+    EXPECT_EQ(run.console_err, "");
+    const std::string out = read_file(dir_.path + "/stdout.err").value_or("");
+    EXPECT_EQ(out.rfind("recorded before\n", 0), 0u) << "what was recorded stays";
+}
+
+struct Hostile {
+    const char *name;
+    std::string command_line;
+    std::string output;  // what the command writes to standard output
+};
+
+void PrintTo(const Hostile &h, std::ostream *out)
+{
+    *out << h.name;
+}
+
+class HostileInput : public testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileInput, IsRecordedByteForByte)
+{
+    const Hostile &h = GetParam();
+    TempDir dir;
+    RunResult run = run_tovik(dir.path, h.command_line);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.console_out, "");
+    EXPECT_TRUE(read_file(dir.path + "/stdout.err") == h.command_line + "\n" + h.output);
+    EXPECT_TRUE(read_file(dir.path + "/stderr.err") == h.command_line + "\n");
+}
+
+std::string high_bytes()
+{
+    std::string bytes;
+    for (int c = 0x80; c <= 0xFF; ++c)
+        bytes += static_cast<char>(c);
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, HostileInput,
+    testing::Values(
+        Hostile{"about_100_kb", "echo ok #" + std::string(100 * 1024, 'x'), "ok\n"},
+        Hostile{"bytes_0x80_to_0xff", "echo ok # " + high_bytes(), "ok\n"},
+        Hostile{"format_characters", "echo ok # %s%n%d%x%%%", "ok\n"},
+        Hostile{"line_feeds", "echo one\n\necho two\n", "one\ntwo\n"},
+        Hostile{"beginning_with_a_dash", "-x 2>/dev/null; echo ok", "ok\n"},
+        Hostile{"beginning_with_a_plus", "+x 2>/dev/null; echo ok", "ok\n"},
+        Hostile{"nul_bytes_in_the_output", "printf 'a\\000b\\000\\000c'",
+                std::string("a\0b\0\0c", 6)}),
+    [](const testing::TestParamInfo<Hostile> &case_info) {
+        return std::string(case_info.param.name);
+    });
+
+TEST(HostileOutput, HundredsOfMegabytesAreRecordedByteForByte)
+{
+    TempDir dir;
+    TempDir source_dir;
+    // 300 MB of varied bytes, NUL bytes among them.
+    const std::string source = source_dir.path + "/source";
+    {
+        std::string block(1 << 20, '\0');
+        unsigned state = 12345;
+        for (char &c : block) {
+            state = state * 1103515245u + 12345u;
+            c = static_cast<char>(state >> 24);
+        }
+        int fd = open(source.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        for (int i = 0; i < 300; ++i) {
+            block[size_t(i)] = static_cast<char>(i);  // no two blocks alike
+            ASSERT_EQ(write(fd, block.data(), block.size()), ssize_t(block.size()));
+        }
+        close(fd);
+    }
+    const std::string command_line = "cat '" + source + "'";
+    RunResult run = run_tovik(dir.path, command_line);
+    EXPECT_EQ(run.exit_status, 0);
+    const std::optional<std::string> out = read_file(dir.path + "/stdout.err");
+    ASSERT_TRUE(out);
+    EXPECT_TRUE(*out == command_line + "\n" + *read_file(source)) << "size " << out->size();
+}
+
+}  // namespace
