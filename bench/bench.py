@@ -30,11 +30,15 @@ TEE_PIPELINE = ('printf "%s\\n" "$0" >>stdout.err; printf "%s\\n" "$0" >>stderr.
 GIB = 1 << 30
 
 
-def variants(tovik, static):
+def variants(tovik, static, floor):
     """Name -> function from a command line to the argv that captures it."""
     found = {'tovik': lambda c: [tovik, c]}
     if static:
         found['tovik static'] = lambda c: [static, c]
+    if floor:
+        # Not a capture: only the second process start that any tool of
+        # this kind makes (bench/spawn_floor.c, linked like the default).
+        found['spawn floor'] = lambda c: [floor, c]
     found['sh alone'] = lambda c: ['/bin/sh', '-c', SHELL_ALONE, c]
     # logsave copies both streams, mixed, into one file and to its own stdout.
     found['logsave -a'] = lambda c: [shutil.which('logsave') or '/usr/sbin/logsave', '-a',
@@ -86,8 +90,38 @@ def interleaved(found, command, rounds, prepare=clear_files):
     return times
 
 
+def ratios(times, name, base, index):
+    return [a[index] / b[index] for a, b in zip(times[name], times[base])]
+
+
 def median_ratio(times, name, base, index):
-    return statistics.median(a[index] / b[index] for a, b in zip(times[name], times[base]))
+    return statistics.median(ratios(times, name, base, index))
+
+
+def spread(times, name, base, index):
+    """The median ratio with its interquartile range, as text."""
+    values = ratios(times, name, base, index)
+    if len(values) < 4 or name == base:
+        return f'{statistics.median(values):.3f}'
+    low, _, high = statistics.quantiles(values, n=4)
+    return f'{statistics.median(values):.3f} ({low:.2f}-{high:.2f})'
+
+
+def check_output(found):
+    """Each capture variant leaves the same two files for the same command."""
+    expected = None
+    for name, make in found.items():
+        if name == 'spawn floor':
+            continue
+        clear_files()
+        run_once(make('echo out; echo err >&2'))
+        with open('stdout.err') as out:
+            got = out.read()
+        if name != 'logsave -a' and got != 'echo out; echo err >&2\nout\n':
+            sys.exit(f'{name} left {got!r} in stdout.err')
+        expected = got
+    clear_files()
+    return expected
 
 
 def median_ms(samples, index):
@@ -105,14 +139,12 @@ def overhead(found, rounds, cpus=None):
     finally:
         if cpus:
             os.sched_setaffinity(0, saved)
-    print('| capture | median wall | tovik / this | tovik static / this |')
+    print('| command | median wall | this / sh alone (IQR) | tovik / this (IQR) |')
     print('|---|---|---|---|')
     for name in found:
-        ratios = [f'{median_ratio(times, t, name, 0):.2f}' if t in times else '-'
-                  for t in ('tovik', 'tovik static')]
-        print(f'| {name} | {median_ms(times[name], 0):.2f} ms | {ratios[0]} | {ratios[1]} |')
-    return {t: median_ratio(times, t, 'sh alone', 0) for t in ('tovik', 'tovik static')
-            if t in times}
+        print(f'| {name} | {median_ms(times[name], 0):.2f} ms | '
+              f'{spread(times, name, "sh alone", 0)} | {spread(times, "tovik", name, 0)} |')
+    return {name: median_ratio(times, name, 'sh alone', 0) for name in times}
 
 
 def throughput(found, rounds, size):
@@ -124,13 +156,13 @@ def throughput(found, rounds, size):
         print(f'\n## 2. Throughput: {size // (1 << 20)} MiB to {label}, '
               f'{rounds} interleaved rounds\n')
         times = interleaved(found, command, rounds)
-        print('| capture | median wall | median CPU | tovik / this, wall | tovik / this, CPU |')
+        print('| capture | median wall | median CPU | tovik / this, wall (IQR) | '
+              'tovik / this, CPU (IQR) |')
         print('|---|---|---|---|---|')
         for name in found:
             print(f'| {name} | {median_ms(times[name], 0):.0f} ms | '
                   f'{median_ms(times[name], 1):.0f} ms | '
-                  f'{median_ratio(times, "tovik", name, 0):.3f} | '
-                  f'{median_ratio(times, "tovik", name, 1):.3f} |')
+                  f'{spread(times, "tovik", name, 0)} | {spread(times, "tovik", name, 1)} |')
         results[label] = (median_ratio(times, 'tovik', 'sh alone', 0),
                           median_ratio(times, 'tovik', 'sh alone', 1))
     return results
@@ -199,8 +231,10 @@ def main():
     parser.add_argument('--tovik', default='build/tovik')
     parser.add_argument('--static', default='build-static/tovik',
                         help='a fully static build, reported beside the default')
+    parser.add_argument('--floor', default='build/spawn_floor',
+                        help='bench/spawn_floor.c built like the default tovik')
     parser.add_argument('--rounds', type=int, default=300, help='rounds for the overhead')
-    parser.add_argument('--throughput-rounds', type=int, default=10)
+    parser.add_argument('--throughput-rounds', type=int, default=15)
     parser.add_argument('--size-mib', type=int, default=1024)
     parser.add_argument('--dir', help='where the capture files are written '
                         '(default: a fresh directory in /dev/shm, or in $TMPDIR)')
@@ -208,7 +242,8 @@ def main():
 
     tovik = os.path.abspath(args.tovik)
     static = os.path.abspath(args.static) if os.path.exists(args.static) else None
-    found = variants(tovik, static)
+    floor = os.path.abspath(args.floor) if os.path.exists(args.floor) else None
+    found = variants(tovik, static, floor)
     base = args.dir or ('/dev/shm' if os.path.isdir('/dev/shm') else None)
     work = tempfile.mkdtemp(prefix='tovik-bench-', dir=base)
     os.chdir(work)
@@ -218,12 +253,14 @@ def main():
     print(f'# tovik benchmark\n\n{time.strftime("%Y-%m-%d")}, {cpu}, {os.cpu_count()} cores, '
           f'Linux {platform.release()}, capture files in {os.path.dirname(work)}')
     try:
+        check_output(found)
         over = overhead(found, args.rounds)
         # On one CPU no process waits for an idle CPU to wake: on a virtual
         # machine such a wake-up costs about as much as a process start, and
         # tovik waits for one more process than the shell does.
         on_one_cpu = overhead(found, args.rounds, {min(os.sched_getaffinity(0))})
-        through = throughput({k: v for k, v in found.items() if k != 'tovik static'},
+        through = throughput({k: v for k, v in found.items()
+                              if k not in ('tovik static', 'spawn floor')},
                              args.throughput_rounds, args.size_mib << 20)
         growth = large_files(tovik, max(args.rounds // 3, 20))
         print('\n## 4. The tool itself\n')
@@ -264,6 +301,10 @@ def main():
     for text, value, met in goals:
         shown = f'{value:.3f}' if isinstance(value, float) else str(value)
         print(f'| {text} | {shown} | {"met" if met else "MISSED"} |')
+    if 'spawn floor' in over:
+        print(f"\nFor comparison, the spawn floor against sh alone: {over['spawn floor']:.3f} "
+              f"(on one CPU: {on_one_cpu['spawn floor']:.3f}); tovik against the floor: "
+              f"{over['tovik'] / over['spawn floor']:.3f}.")
     return 0 if all(met for _, _, met in goals) else 1
 
 

@@ -123,6 +123,26 @@ TEST(Load, ConcurrentRunsLoseNoByteAndKeepEveryHeader)
     }
 }
 
+TEST(Descriptors, CommandGetsTheStandardThreeAndNoOther)
+{
+    // The caller leaves descriptor 7 open and inheritable; neither it nor any
+    // descriptor of the tool's own (such as its copy of the console) may
+    // reach the command.
+    TempDir dir;
+    const std::string check = "for n in 3 4 5 6 7 8 9 10 11 12 13 14 15; do "
+                              "[ -e /dev/fd/$n ] && echo open $n; done; "
+                              "[ -e /dev/fd/0 ] && [ -e /dev/fd/1 ] && [ -e /dev/fd/2 ] && "
+                              "echo checked";
+    RunResult run = run_tovik(dir.path, check, [] {
+        int null = open("/dev/null", O_RDONLY);
+        if (null < 0 || dup2(null, 7) != 7)
+            _exit(99);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), check + "\nchecked\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), check + "\n");
+}
+
 TEST(Faults, InterruptToTheToolAloneLeavesTheCommandRunning)
 {
     TempDir dir;
