@@ -95,10 +95,10 @@ TEST(Load, ConcurrentRunsLoseNoByteAndKeepEveryHeader)
     std::vector<pid_t> children;
     for (int i = 0; i < runs; ++i) {
         const char letter = letters[size_t(i) % letters.size()];
-        const std::string command_line =
-            "head -c " + std::to_string(block) + " /dev/zero | tr '\\000' '" + letter +
-            "'; head -c " + std::to_string(block) + " /dev/zero | tr '\\000' '" + letter +
-            "' >&2 # run " + std::to_string(i);
+        const std::string command_line = "head -c " + std::to_string(block) +
+                                         " /dev/zero | tr '\\000' '" + letter + "'; head -c " +
+                                         std::to_string(block) + " /dev/zero | tr '\\000' '" +
+                                         letter + "' >&2 # run " + std::to_string(i);
         for (auto &[file, counts] : expected) {
             for (char c : command_line + "\n")
                 ++counts[static_cast<unsigned char>(c)];
@@ -153,8 +153,7 @@ TEST(Faults, InterruptToTheToolAloneLeavesTheCommandRunning)
     int status = wait_status(tool);
     ASSERT_TRUE(WIFEXITED(status)) << "the tool was killed";
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"),
-              "sleep 0.5; echo done; touch finished\ndone\n");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), "sleep 0.5; echo done; touch finished\ndone\n");
 }
 
 TEST(Faults, InterruptToTheProcessGroupStopsTheCommandAndTheToolExitsZero)
@@ -188,7 +187,7 @@ TEST(Faults, TerminatedToolLeavesTheCommandWritingIntoTheFiles)
 // A full file system: a small tmpfs mounted over the run directory in a
 // private mount namespace of this test process. Needs root.
 class FullDisk : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         if (unshare(CLONE_NEWNS) != 0 ||
@@ -275,6 +274,7 @@ std::string high_bytes()
     return bytes;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, HostileInput,
     testing::Values(
@@ -289,6 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Hostile> &case_info) {
         return std::string(case_info.param.name);
     });
+// clang-format on
 
 TEST(HostileOutput, HundredsOfMegabytesAreRecordedByteForByte)
 {

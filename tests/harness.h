@@ -34,9 +34,9 @@ struct RunResult {
 std::vector<std::string> wrapped(const std::vector<std::string> &argv);
 bool wrapper_set();
 
-// Runs argv[0] (a path, or a name looked up in PATH) with argv in directory dir, with stdin_data as its
-// standard input. in_child, when given, runs in the child just before exec;
-// it may end the child with _exit(code) to report that it could not prepare.
+// Runs argv[0] (a path, or a name looked up in PATH) with argv in directory dir, with stdin_data as
+// its standard input. in_child, when given, runs in the child just before exec; it may end the
+// child with _exit(code) to report that it could not prepare.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &dir,
                       const std::string &stdin_data = "",
                       const std::function<void()> &in_child = nullptr);

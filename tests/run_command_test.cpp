@@ -68,6 +68,7 @@ TEST_P(FailedStart, ReturnsMinusOneWithTheReason)
     EXPECT_EQ(errno, failure.error) << std::strerror(errno);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Interpreter, FailedStart,
                          testing::Values(StartFailure{"missing", nullptr, 0, ENOENT},
                                          StartFailure{"no_program", "no program\n", 0755,
@@ -77,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Interpreter, FailedStart,
                          [](const testing::TestParamInfo<StartFailure> &case_info) {
                              return std::string(case_info.param.name);
                          });
+// clang-format on
 
 TEST(RunCommand, ArgumentOverTheKernelLimitIsTooBig)
 {
@@ -92,14 +94,15 @@ TEST(RunCommand, ShellInheritsOnlyTheStandardDescriptors)
     int extra = open("/dev/null", O_RDONLY);  // inheritable: no O_CLOEXEC
     ASSERT_GE(extra, 3);
     const std::string check = "[ -e /dev/fd/0 ] && [ -e /dev/fd/1 ] && [ -e /dev/fd/2 ] && "
-                              "[ ! -e /dev/fd/" + std::to_string(extra) + " ]";
+                              "[ ! -e /dev/fd/" +
+                              std::to_string(extra) + " ]";
     EXPECT_EQ(exit_code(run_command(check.c_str())), 0);
     close(extra);
 }
 
 // Signal dispositions: a struct to save and restore those the tests change.
 class Signals : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         sigaction(SIGINT, nullptr, &saved_int_);
@@ -111,7 +114,7 @@ protected:
         sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
     }
     struct sigaction saved_int_ {};
-    sigset_t saved_mask_ {};
+    sigset_t saved_mask_{};
 };
 
 TEST_F(Signals, InterruptFromTheTerminalStopsTheCommandNotTheCaller)
@@ -142,8 +145,8 @@ TEST_F(Signals, CommandStartsWithTheCallersSignalMask)
     sigemptyset(&usr1);
     sigaddset(&usr1, SIGUSR1);
     sigprocmask(SIG_SETMASK, &usr1, nullptr);
-    EXPECT_EQ(exit_code(run_command_with(
-                  "/bin/bash", "grep -q '^SigBlk:[[:space:]]*0*200$' /proc/$$/status")),
+    EXPECT_EQ(exit_code(run_command_with("/bin/bash",
+                                         "grep -q '^SigBlk:[[:space:]]*0*200$' /proc/$$/status")),
               0);
 
     sigset_t now;
@@ -160,7 +163,12 @@ TEST_F(Signals, WaitGoesOnWhenInterruptedBySignal)
     sigemptyset(&on_alarm.sa_mask);
     struct sigaction old_alarm {};
     sigaction(SIGALRM, &on_alarm, &old_alarm);
-    struct itimerval every_20ms {{0, 20000}, {0, 20000}};
+    struct itimerval every_20ms {
+        {0, 20000},
+        {
+            0, 20000
+        }
+    };
     setitimer(ITIMER_REAL, &every_20ms, nullptr);
 
     int status = run_command("sleep 0.3; exit 6");

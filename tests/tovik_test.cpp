@@ -46,6 +46,7 @@ TEST_P(Usage, ShowsTheScreenAndExitsWithTheArgumentCount)
 
 // Counts above 255 would wrap around in an 8-bit exit status: 256 to 0,
 // success, and 258 to 2.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Counts, Usage,
                          testing::Values(std::pair{0, 1}, std::pair{2, 3}, std::pair{5, 6},
                                          std::pair{254, 255}, std::pair{255, 255},
@@ -53,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, Usage,
                          [](const testing::TestParamInfo<std::pair<int, int>> &case_info) {
                              return std::to_string(case_info.param.first) + "_arguments";
                          });
+// clang-format on
 
 struct Capture {
     const char *name;
@@ -89,6 +91,7 @@ TEST_P(CaptureRun, AppendsHeaderAndOutputToBothFiles)
     EXPECT_EQ(run.exit_status, 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Commands, CaptureRun,
     testing::Values(
@@ -113,7 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "echo a\necho b >&2\na\n", "echo a\necho b >&2\nb\n"},
         Capture{"bytes_above_0x7f", "echo '\xFC\x80\xFF'", "", {}, {},
                 "echo '\xFC\x80\xFF'\n\xFC\x80\xFF\n", "echo '\xFC\x80\xFF'\n"}),
-    [](const testing::TestParamInfo<Capture> &case_info) { return std::string(case_info.param.name); });
+    [](const testing::TestParamInfo<Capture> &case_info) {
+        return std::string(case_info.param.name);
+    });
+// clang-format on
 
 TEST(CaptureRun, RepeatedCallsAccumulateInCallOrder)
 {
@@ -133,13 +139,16 @@ TEST_P(ClosedDescriptors, CaptureStaysRight)
 {
     TempDir dir;
     const std::vector<int> closed = GetParam();
-    RunResult run = run_tovik(dir.path, {"echo out; echo err >&2"}, "",
-                              [&closed] { for (int fd : closed) close(fd); });
+    RunResult run = run_tovik(dir.path, {"echo out; echo err >&2"}, "", [&closed] {
+        for (int fd : closed)
+            close(fd);
+    });
     EXPECT_EQ(read_file(dir.path + "/stdout.err"), "echo out; echo err >&2\nout\n");
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), "echo out; echo err >&2\nerr\n");
     EXPECT_EQ(run.exit_status, 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Started, ClosedDescriptors,
                          testing::Values(std::vector<int>{0}, std::vector<int>{1},
                                          std::vector<int>{2}, std::vector<int>{0, 1},
@@ -151,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Started, ClosedDescriptors,
                                  name += "_" + std::to_string(fd);
                              return name;
                          });
+// clang-format on
 
 // A capture file that cannot be opened: the console says so and nothing runs.
 struct Blocked {
@@ -188,6 +198,7 @@ TEST_P(BlockedCapture, ReportsOnTheConsoleAndRunsNothing)
     EXPECT_FALSE(read_file(dir.path + "/ran")) << "the command ran";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Directories, BlockedCapture,
     testing::Values(
@@ -197,7 +208,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "Umleitung von stdout in stdout.err fehlgeschlagen !\n", {}, ""},
         Blocked{"stdout_err_is_a_directory_existing_stderr_err_kept", "stdout.err", "kept\n",
                 "Umleitung von stdout in stdout.err fehlgeschlagen !\n", {}, "kept\n"}),
-    [](const testing::TestParamInfo<Blocked> &case_info) { return std::string(case_info.param.name); });
+    [](const testing::TestParamInfo<Blocked> &case_info) {
+        return std::string(case_info.param.name);
+    });
+// clang-format on
 
 // The interpreter made unavailable, in a private mount namespace so that
 // nothing outside the test sees it. Needs root (CAP_SYS_ADMIN).
@@ -259,11 +273,11 @@ TEST_P(UnavailableInterpreter, ReportsIntoStdoutErr)
     const std::string shell = shell_file();
 
     RunResult run = run_tovik(dir.path, {"true"}, "", [&] {
-        bool hidden = enter_private_mount_namespace() &&
-                      (u.replacement == nullptr
-                           ? mount("tmpfs", directory_of(shell).c_str(), "tmpfs", 0, nullptr)
-                           : mount(replacement.c_str(), shell.c_str(), nullptr, MS_BIND,
-                                   nullptr)) == 0;
+        bool hidden =
+            enter_private_mount_namespace() &&
+            (u.replacement == nullptr
+                 ? mount("tmpfs", directory_of(shell).c_str(), "tmpfs", 0, nullptr)
+                 : mount(replacement.c_str(), shell.c_str(), nullptr, MS_BIND, nullptr)) == 0;
         if (!hidden)
             _exit(99);
     });
@@ -276,6 +290,7 @@ TEST_P(UnavailableInterpreter, ReportsIntoStdoutErr)
     EXPECT_EQ(run.exit_status, 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Interpreter, UnavailableInterpreter,
     testing::Values(
@@ -283,6 +298,9 @@ INSTANTIATE_TEST_SUITE_P(
         Unavailable{"no_program", "not a program\n", 0755,
                     "true\nProgramm nicht ausf\xFChrbar !\n"},
         Unavailable{"not_executable", "exit 0\n", 0644, "true\n"}),
-    [](const testing::TestParamInfo<Unavailable> &case_info) { return std::string(case_info.param.name); });
+    [](const testing::TestParamInfo<Unavailable> &case_info) {
+        return std::string(case_info.param.name);
+    });
+// clang-format on
 
 }  // namespace

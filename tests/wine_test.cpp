@@ -29,7 +29,7 @@ std::string crlf(const std::string &text)
 
 // WINEPREFIX is made by the wine_prefix test that CTest runs first.
 class WineEnvironment : public testing::Environment {
-public:
+  public:
     void SetUp() override
     {
         setenv("WINEPREFIX", WINE_PREFIX, 1);
@@ -62,11 +62,13 @@ TEST_P(WineUsage, ShowsTheScreenAndExitsWithTheArgumentCount)
     EXPECT_FALSE(read_file(dir.path + "/stderr.err"));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Counts, WineUsage,
                          testing::Values(std::pair{0, 1}, std::pair{2, 3}, std::pair{5, 6}),
                          [](const testing::TestParamInfo<std::pair<int, int>> &case_info) {
                              return std::to_string(case_info.param.first) + "_arguments";
                          });
+// clang-format on
 
 struct WineCapture {
     const char *name;
@@ -102,6 +104,7 @@ TEST_P(WineCaptureRun, AppendsHeaderAndOutputToBothFiles)
     EXPECT_EQ(run.exit_status, 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Commands, WineCaptureRun,
     testing::Values(
@@ -119,6 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<WineCapture> &case_info) {
         return std::string(case_info.param.name);
     });
+// clang-format on
 
 TEST(WineCaptureRun, HeaderKeepsPercentSignsAndTheInterpreterExpands)
 {
@@ -164,6 +168,7 @@ TEST_P(WineBlockedCapture, ReportsOnTheConsoleAndRunsNothing)
     EXPECT_FALSE(read_file(dir.path + "/ran")) << "the command ran";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Directories, WineBlockedCapture,
     testing::Values(WineBlocked{"stderr_err_is_a_directory", "stderr.err",
@@ -173,6 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<WineBlocked> &case_info) {
         return std::string(case_info.param.name);
     });
+// clang-format on
 
 // COMSPEC naming a missing file: the host falls back to its default command
 // processor, so the command still runs.
