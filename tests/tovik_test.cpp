@@ -1,8 +1,8 @@
 // End to end: the built tovik in a fresh directory, as a user runs it, with
 // both capture files, the console and the exit status compared byte for byte.
 
+#include "expectations.h"
 #include "harness.h"
-#include "usage_screen.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -37,11 +37,7 @@ TEST_P(Usage, ShowsTheScreenAndExitsWithTheArgumentCount)
     const auto [arguments, status] = GetParam();
     TempDir dir;
     RunResult run = run_tovik(dir.path, std::vector<std::string>(size_t(arguments), "echo"));
-    EXPECT_EQ(run.console_out, usage_screen);
-    EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, status);
-    EXPECT_FALSE(read_file(dir.path + "/stdout.err"));
-    EXPECT_FALSE(read_file(dir.path + "/stderr.err"));
+    expect_usage(run, dir.path, usage_screen, status);
 }
 
 // Counts above 255 would wrap around in an 8-bit exit status: 256 to 0,
@@ -56,39 +52,13 @@ INSTANTIATE_TEST_SUITE_P(Counts, Usage,
                          });
 // clang-format on
 
-struct Capture {
-    const char *name;
-    std::string command_line;
-    std::string stdin_data;
-    std::optional<std::string> old_out;  // stdout.err before the run
-    std::optional<std::string> old_err;  // stderr.err before the run
-    std::string out;                     // stdout.err after the run
-    std::string err;                     // stderr.err after the run
-};
-
-void PrintTo(const Capture &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class CaptureRun : public testing::TestWithParam<Capture> {};
 
 TEST_P(CaptureRun, AppendsHeaderAndOutputToBothFiles)
 {
     const Capture &c = GetParam();
-    TempDir dir;
-    if (c.old_out)
-        write_file(dir.path + "/stdout.err", *c.old_out);
-    if (c.old_err)
-        write_file(dir.path + "/stderr.err", *c.old_err);
-
-    RunResult run = run_tovik(dir.path, {c.command_line}, c.stdin_data);
-
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"), c.out);
-    EXPECT_EQ(read_file(dir.path + "/stderr.err"), c.err);
-    EXPECT_EQ(run.console_out, "");
-    EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, 0);
+    expect_capture(
+        c, [&c](const std::string &dir) { return run_tovik(dir, {c.command_line}, c.stdin_data); });
 }
 
 // clang-format off

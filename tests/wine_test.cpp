@@ -2,8 +2,8 @@
 // whose cmd.exe is the interpreter. Text mode stores each line feed that tovik
 // writes as CR LF; the commands are in cmd syntax.
 
+#include "expectations.h"
 #include "harness.h"
-#include "usage_screen.h"
 
 #include <sys/stat.h>
 
@@ -55,11 +55,7 @@ TEST_P(WineUsage, ShowsTheScreenAndExitsWithTheArgumentCount)
     const auto [arguments, status] = GetParam();
     TempDir dir;
     RunResult run = run_under_wine(dir.path, std::vector<std::string>(size_t(arguments), "echo"));
-    EXPECT_EQ(run.console_out, crlf(usage_screen));
-    EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, status);
-    EXPECT_FALSE(read_file(dir.path + "/stdout.err"));
-    EXPECT_FALSE(read_file(dir.path + "/stderr.err"));
+    expect_usage(run, dir.path, crlf(usage_screen), status);
 }
 
 // clang-format off
@@ -70,56 +66,31 @@ INSTANTIATE_TEST_SUITE_P(Counts, WineUsage,
                          });
 // clang-format on
 
-struct WineCapture {
-    const char *name;
-    std::string command_line;
-    std::optional<std::string> old_out;  // stdout.err before the run
-    std::optional<std::string> old_err;  // stderr.err before the run
-    std::string out;                     // stdout.err after the run
-    std::string err;                     // stderr.err after the run
-};
-
-void PrintTo(const WineCapture &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
-class WineCaptureRun : public testing::TestWithParam<WineCapture> {};
+class WineCaptureRun : public testing::TestWithParam<Capture> {};
 
 TEST_P(WineCaptureRun, AppendsHeaderAndOutputToBothFiles)
 {
-    const WineCapture &c = GetParam();
-    TempDir dir;
-    if (c.old_out)
-        write_file(dir.path + "/stdout.err", *c.old_out);
-    if (c.old_err)
-        write_file(dir.path + "/stderr.err", *c.old_err);
-
-    RunResult run = run_under_wine(dir.path, {c.command_line});
-
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"), c.out);
-    EXPECT_EQ(read_file(dir.path + "/stderr.err"), c.err);
-    EXPECT_EQ(run.console_out, "");
-    EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, 0);
+    const Capture &c = GetParam();
+    expect_capture(c,
+                   [&c](const std::string &dir) { return run_under_wine(dir, {c.command_line}); });
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Commands, WineCaptureRun,
     testing::Values(
-        WineCapture{"stdout_only", "echo only out", {}, {}, "echo only out\r\nonly out\r\n",
+        Capture{"stdout_only", "echo only out", "", {}, {}, "echo only out\r\nonly out\r\n",
                     "echo only out\r\n"},
-        WineCapture{"both_streams", "echo out& echo err>&2& echo more", {}, {},
+        Capture{"both_streams", "echo out& echo err>&2& echo more", "", {}, {},
                     "echo out& echo err>&2& echo more\r\nout\r\nmore\r\n",
                     "echo out& echo err>&2& echo more\r\nerr\r\n"},
-        WineCapture{"appends_to_existing_files", "echo new& echo bad>&2", "earlier\r\n",
+        Capture{"appends_to_existing_files", "echo new& echo bad>&2", "", "earlier\r\n",
                     "no line end", "earlier\r\necho new& echo bad>&2\r\nnew\r\n",
                     "no line endecho new& echo bad>&2\r\nbad\r\n"},
-        WineCapture{"empty_command_line", "", {}, {}, "\r\n", "\r\n"},
-        WineCapture{"failing_command", "echo half& exit /b 3", {}, {},
+        Capture{"empty_command_line", "", "", {}, {}, "\r\n", "\r\n"},
+        Capture{"failing_command", "echo half& exit /b 3", "", {}, {},
                     "echo half& exit /b 3\r\nhalf\r\n", "echo half& exit /b 3\r\n"}),
-    [](const testing::TestParamInfo<WineCapture> &case_info) {
+    [](const testing::TestParamInfo<Capture> &case_info) {
         return std::string(case_info.param.name);
     });
 // clang-format on
