@@ -15,15 +15,12 @@ else()
   # archive free of the build's time stamp.
   find_program(GZIP_PROGRAM gzip REQUIRED)
   set(compressed)
-  foreach(page tovik.1 tovik.de.1 changelog)
-    if(page STREQUAL "changelog")
-      set(source ${PROJECT_SOURCE_DIR}/cmake/changelog)
-    else()
-      set(source ${PROJECT_SOURCE_DIR}/docs/${page})
-    endif()
-    set(target ${PROJECT_BINARY_DIR}/${page}.gz)
-    add_custom_command(OUTPUT ${target} COMMAND ${GZIP_PROGRAM} -9n -c ${source} > ${target}
-                       DEPENDS ${source} VERBATIM)
+  foreach(source docs/tovik.1 docs/tovik.de.1 cmake/changelog)
+    get_filename_component(name ${source} NAME)
+    set(target ${PROJECT_BINARY_DIR}/${name}.gz)
+    add_custom_command(OUTPUT ${target}
+                       COMMAND ${GZIP_PROGRAM} -9n -c ${PROJECT_SOURCE_DIR}/${source} > ${target}
+                       DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
     list(APPEND compressed ${target})
   endforeach()
   add_custom_target(compressed_docs ALL DEPENDS ${compressed})
