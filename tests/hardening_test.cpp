@@ -59,7 +59,7 @@ int wait_status(pid_t child)
     return status;
 }
 
-// Waits up to ten seconds for a file that a command makes when it is done.
+// Waits up to ten seconds for a file that a command makes.
 bool wait_for_file(const std::string &path)
 {
     for (int i = 0; i < 1000; ++i) {
@@ -68,6 +68,17 @@ bool wait_for_file(const std::string &path)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
+}
+
+// A command line that, run in a directory, makes the file "started" there
+// and then waits up to ten seconds for the file "go" before it runs rest: the
+// test sends its signals while the command is surely running, and only then
+// lets it go on, however slow the machine.
+std::string started_then_waiting(const std::string &rest)
+{
+    return "touch started; n=0; while [ ! -e go ] && [ $n -lt 500 ]; do sleep 0.02; "
+           "n=$((n+1)); done; " +
+           rest;
 }
 
 std::vector<std::string> directory_entries(const std::string &dir)
@@ -146,42 +157,46 @@ TEST(Descriptors, CommandGetsTheStandardThreeAndNoOther)
 TEST(Faults, InterruptToTheToolAloneLeavesTheCommandRunning)
 {
     TempDir dir;
-    pid_t tool = start_tovik(dir.path, "sleep 0.5; echo done; touch finished");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string command_line = started_then_waiting("echo done");
+    pid_t tool = start_tovik(dir.path, command_line);
+    ASSERT_TRUE(wait_for_file(dir.path + "/started"));
     kill(tool, SIGINT);
     kill(tool, SIGQUIT);
+    write_file(dir.path + "/go", "");
     int status = wait_status(tool);
     ASSERT_TRUE(WIFEXITED(status)) << "the tool was killed";
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"), "sleep 0.5; echo done; touch finished\ndone\n");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\ndone\n");
 }
 
 TEST(Faults, InterruptToTheProcessGroupStopsTheCommandAndTheToolExitsZero)
 {
     TempDir dir;
-    pid_t tool = start_tovik(dir.path, "sleep 5; echo not reached");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string command_line = started_then_waiting("echo not reached");
+    pid_t tool = start_tovik(dir.path, command_line);
+    ASSERT_TRUE(wait_for_file(dir.path + "/started"));
     kill(-tool, SIGINT);
     int status = wait_status(tool);
     ASSERT_TRUE(WIFEXITED(status)) << "the tool was killed";
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"), "sleep 5; echo not reached\n");
-    EXPECT_EQ(read_file(dir.path + "/stderr.err"), "sleep 5; echo not reached\n");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\n");
 }
 
 TEST(Faults, TerminatedToolLeavesTheCommandWritingIntoTheFiles)
 {
     TempDir dir;
-    pid_t tool = start_tovik(dir.path, "sleep 0.5; echo done; echo late >&2; touch finished");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string command_line =
+        started_then_waiting("echo done; echo late >&2; touch finished");
+    pid_t tool = start_tovik(dir.path, command_line);
+    ASSERT_TRUE(wait_for_file(dir.path + "/started"));
     kill(tool, SIGTERM);
     int status = wait_status(tool);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    write_file(dir.path + "/go", "");  // the command writes only after the tool is gone
     ASSERT_TRUE(wait_for_file(dir.path + "/finished"));
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"),
-              "sleep 0.5; echo done; echo late >&2; touch finished\ndone\n");
-    EXPECT_EQ(read_file(dir.path + "/stderr.err"),
-              "sleep 0.5; echo done; echo late >&2; touch finished\nlate\n");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\ndone\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\nlate\n");
 }
 
 // A full file system: a small tmpfs mounted over the run directory in a
