@@ -302,9 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"beginning_with_a_plus", "+x 2>/dev/null; echo ok", "ok\n"},
         Hostile{"nul_bytes_in_the_output", "printf 'a\\000b\\000\\000c'",
                 std::string("a\0b\0\0c", 6)}),
-    [](const testing::TestParamInfo<Hostile> &case_info) {
-        return std::string(case_info.param.name);
-    });
+    case_name<Hostile>);
 // clang-format on
 
 TEST(HostileOutput, HundredsOfMegabytesAreRecordedByteForByte)

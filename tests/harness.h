@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 // A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
 struct TempDir {
     TempDir();
@@ -40,5 +42,11 @@ bool wrapper_set();
 RunResult run_program(const std::vector<std::string> &argv, const std::string &dir,
                       const std::string &stdin_data = "",
                       const std::function<void()> &in_child = nullptr);
+
+// Names each case of a parameterized test after its `name` member.
+template <typename Case> std::string case_name(const testing::TestParamInfo<Case> &case_info)
+{
+    return case_info.param.name;
+}
 
 #endif

@@ -75,9 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Interpreter, FailedStart,
                                                       ENOEXEC},
                                          StartFailure{"not_executable", "exit 0\n", 0644,
                                                       EACCES}),
-                         [](const testing::TestParamInfo<StartFailure> &case_info) {
-                             return std::string(case_info.param.name);
-                         });
+                         case_name<StartFailure>);
 // clang-format on
 
 TEST(RunCommand, ArgumentOverTheKernelLimitIsTooBig)

@@ -86,9 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "echo a\necho b >&2\na\n", "echo a\necho b >&2\nb\n"},
         Capture{"bytes_above_0x7f", "echo '\xFC\x80\xFF'", "", {}, {},
                 "echo '\xFC\x80\xFF'\n\xFC\x80\xFF\n", "echo '\xFC\x80\xFF'\n"}),
-    [](const testing::TestParamInfo<Capture> &case_info) {
-        return std::string(case_info.param.name);
-    });
+    case_name<Capture>);
 // clang-format on
 
 TEST(CaptureRun, RepeatedCallsAccumulateInCallOrder)
@@ -178,9 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Umleitung von stdout in stdout.err fehlgeschlagen !\n", {}, ""},
         Blocked{"stdout_err_is_a_directory_existing_stderr_err_kept", "stdout.err", "kept\n",
                 "Umleitung von stdout in stdout.err fehlgeschlagen !\n", {}, "kept\n"}),
-    [](const testing::TestParamInfo<Blocked> &case_info) {
-        return std::string(case_info.param.name);
-    });
+    case_name<Blocked>);
 // clang-format on
 
 // The interpreter made unavailable, in a private mount namespace so that
@@ -268,9 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
         Unavailable{"no_program", "not a program\n", 0755,
                     "true\nProgramm nicht ausf\xFChrbar !\n"},
         Unavailable{"not_executable", "exit 0\n", 0644, "true\n"}),
-    [](const testing::TestParamInfo<Unavailable> &case_info) {
-        return std::string(case_info.param.name);
-    });
+    case_name<Unavailable>);
 // clang-format on
 
 }  // namespace

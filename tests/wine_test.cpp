@@ -90,9 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         Capture{"empty_command_line", "", "", {}, {}, "\r\n", "\r\n"},
         Capture{"failing_command", "echo half& exit /b 3", "", {}, {},
                     "echo half& exit /b 3\r\nhalf\r\n", "echo half& exit /b 3\r\n"}),
-    [](const testing::TestParamInfo<Capture> &case_info) {
-        return std::string(case_info.param.name);
-    });
+    case_name<Capture>);
 // clang-format on
 
 TEST(WineCaptureRun, HeaderKeepsPercentSignsAndTheInterpreterExpands)
@@ -146,9 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Umleitung von stderr in stderr.err fehlgeschlagen !\r\n", {}},
                     WineBlocked{"stdout_err_is_a_directory", "stdout.err",
                                 "Umleitung von stdout in stdout.err fehlgeschlagen !\r\n", ""}),
-    [](const testing::TestParamInfo<WineBlocked> &case_info) {
-        return std::string(case_info.param.name);
-    });
+    case_name<WineBlocked>);
 // clang-format on
 
 // COMSPEC naming a missing file: the host falls back to its default command
