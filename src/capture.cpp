@@ -1,15 +1,14 @@
 #include "capture.h"
 
-#include "run_command.h"
+#include "host.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <errno.h>
+#include <stdio.h>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+// The exit status of a run in which nothing was run: a capture file could not
+// be opened, or no interpreter could be started. The usage screen never
+// exits with 2 (its argument count is 1, or 3 and more).
+static const int nothing_run = 2;
 
 void report_run_failure(int error_kind)
 {
@@ -33,38 +32,22 @@ void report_run_failure(int error_kind)
     fputs(message, stdout);
 }
 
-// Writes text to the console through a duplicate of the original standard
-// output and closes the duplicate.
-static void tell_console(int console, const char *text)
-{
-    if (console < 0)
-        return;
-    FILE *stream = fdopen(console, "w");
-    if (stream == nullptr) {
-        close(console);
-        return;
-    }
-    fputs(text, stream);
-    fclose(stream);
-}
-
 int run_captured(const char *command_line)
 {
-    if (freopen("stderr.err", "a", stderr) == nullptr) {
+    if (!bind_capture_file("stderr.err", stderr)) {
         fputs("Umleitung von stderr in stderr.err fehlgeschlagen !\n", stdout);
-        return 0;
+        return nothing_run;
     }
 
-    // A failed reopening closes standard output, so the message about it goes
-    // to a duplicate of the console taken beforehand.
-    int console = dup(fileno(stdout));
-    if (freopen("stdout.err", "a", stdout) == nullptr) {
+    // A failed rebinding closes standard output, so the message about it goes
+    // to a copy of the console taken beforehand.
+    const int console = keep_console();
+    if (!bind_capture_file("stdout.err", stdout)) {
         tell_console(console, "Umleitung von stdout in stdout.err fehlgeschlagen !\n");
         fclose(stderr);
-        return 0;
+        return nothing_run;
     }
-    if (console >= 0)
-        close(console);
+    drop_console(console);
 
     fseek(stderr, 0, SEEK_END);
     fseek(stdout, 0, SEEK_END);
@@ -76,10 +59,18 @@ int run_captured(const char *command_line)
     fflush(stdout);
 
     // Both header lines are in the files now, ahead of the command's output.
-    if (run_command(command_line) < 0)
-        report_run_failure(errno);
+    const int status = run_command(command_line);
+    const int error_kind = errno;
+    const bool started = status >= 0 || error_kind == 0;
+    if (status < 0)
+        report_run_failure(error_kind);
+    const int signal = started ? signal_to_end_by(status) : 0;
 
     fclose(stderr);
     fclose(stdout);
-    return 0;
+    if (signal != 0) {
+        end_by_signal(signal);
+        return 128 + signal;  // as a shell reports it, should the signal not end the process
+    }
+    return started ? 0 : nothing_run;
 }

@@ -5,7 +5,10 @@
 // in the current directory, then runs it through the command interpreter with
 // its standard error and standard output appended to those files. Standard
 // error and standard output stay bound to the files afterwards and are closed.
-// Returns 0, whatever happened.
+// Returns the exit status: 0 once the interpreter was started, 2 when nothing
+// was run. When the command was stopped by a signal that the tool passes on
+// (a terminal's interrupt, or a termination sent to the tool), the process
+// ends by that signal after the files are closed.
 int run_captured(const char *command_line);
 
 // Writes the message for an error kind (errno after a failed start of the

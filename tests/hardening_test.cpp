@@ -8,6 +8,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -33,16 +34,21 @@ RunResult run_tovik(const std::string &dir, const std::string &command_line,
     return run_program({TOVIK_BINARY, command_line}, dir, "", in_child);
 }
 
-// Starts tovik in dir without waiting, in a process group of its own.
-pid_t start_tovik(const std::string &dir, const std::string &command_line)
+// Starts tovik in dir without waiting, in a process group of its own; in_child
+// runs in the child before exec.
+pid_t start_tovik(const std::string &dir, const std::string &command_line,
+                  const std::function<void()> &in_child = nullptr)
 {
     pid_t child = fork();
     if (child == 0) {
         setpgid(0, 0);
+        if (in_child)
+            in_child();
         int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(null, 1);
         dup2(null, 2);
+        close_inherited_descriptors();
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         execl(TOVIK_BINARY, TOVIK_BINARY, command_line.c_str(), static_cast<char *>(nullptr));
@@ -135,11 +141,11 @@ TEST(Load, ConcurrentRunsLoseNoByteAndKeepEveryHeader)
     }
 }
 
-TEST(Descriptors, CommandGetsTheStandardThreeAndNoOther)
+TEST(Descriptors, CommandGetsWhatTheCallerPassedAndNothingOfTheTools)
 {
-    // The caller leaves descriptor 7 open and inheritable; neither it nor any
-    // descriptor of the tool's own (such as its copy of the console) may
-    // reach the command.
+    // The caller leaves descriptor 7 open and inheritable: it reaches the
+    // command, as from any shell. No descriptor of the tool's own (such as
+    // its copy of the console) may.
     TempDir dir;
     const std::string check = "for n in 3 4 5 6 7 8 9 10 11 12 13 14 15; do "
                               "[ -e /dev/fd/$n ] && echo open $n; done; "
@@ -149,9 +155,10 @@ TEST(Descriptors, CommandGetsTheStandardThreeAndNoOther)
         int null = open("/dev/null", O_RDONLY);
         if (null < 0 || dup2(null, 7) != 7)
             _exit(99);
+        close(null);
     });
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(read_file(dir.path + "/stdout.err"), check + "\nchecked\n");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), check + "\nopen 7\nchecked\n");
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), check + "\n");
 }
 
@@ -170,35 +177,134 @@ TEST(Faults, InterruptToTheToolAloneLeavesTheCommandRunning)
     EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\ndone\n");
 }
 
-TEST(Faults, InterruptToTheProcessGroupStopsTheCommandAndTheToolExitsZero)
+// A signal and how the run must end after it.
+struct Stop {
+    const char *name;
+    int signal;
+};
+
+void PrintTo(const Stop &s, std::ostream *out)
 {
+    *out << s.name;
+}
+
+// A terminal's Ctrl-C or Ctrl-\ goes to the whole process group. The command
+// dies of it, and so must the tool once it has closed its files, or a
+// calling shell script would carry on with its next line. The tool is
+// allowed to dump core (as a shell's caller may allow), but the core file
+// is the command's alone: the command here forbids its own.
+class TerminalSignal : public testing::TestWithParam<Stop> {};
+
+TEST_P(TerminalSignal, StopsTheCommandAndTheToolEndsByIt)
+{
+    const Stop &s = GetParam();
+    TempDir dir;
+    const std::string command_line = "ulimit -c 0; " + started_then_waiting("echo not reached");
+    pid_t tool = start_tovik(dir.path, command_line, [] {
+        struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_CORE, &unlimited);
+    });
+    ASSERT_TRUE(wait_for_file(dir.path + "/started"));
+    kill(-tool, s.signal);
+    int status = wait_status(tool);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), s.signal);
+    EXPECT_FALSE(WCOREDUMP(status)) << "the tool dumped core";
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\n");
+    EXPECT_EQ(directory_entries(dir.path),
+              (std::vector<std::string>{"started", "stderr.err", "stdout.err"}));
+}
+
+TEST_P(TerminalSignal, HandledByTheCommandLeavesTheToolExitingZero)
+{
+    const Stop &s = GetParam();
+    TempDir dir;
+    const std::string command_line = "trap 'echo handled; exit 0' " + std::to_string(s.signal) +
+                                     "; " + started_then_waiting("echo not reached");
+    pid_t tool = start_tovik(dir.path, command_line);
+    ASSERT_TRUE(wait_for_file(dir.path + "/started"));
+    kill(-tool, s.signal);
+    int status = wait_status(tool);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\nhandled\n");
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(ToTheProcessGroup, TerminalSignal,
+                         testing::Values(Stop{"SIGINT", SIGINT}, Stop{"SIGQUIT", SIGQUIT}),
+                         case_name<Stop>);
+// clang-format on
+
+// SIGTERM or SIGHUP sent to the tool alone (by kill, a service manager or a
+// closing terminal) goes on to the command; the tool waits for the command
+// to end, closes its files and then ends by the same signal.
+class PassedOnSignal : public testing::TestWithParam<Stop> {};
+
+TEST_P(PassedOnSignal, ReachesTheCommandAndTheToolEndsByItAfterTheCommand)
+{
+    const Stop &s = GetParam();
+    TempDir dir;
+    // The command's handler takes its time before its last words: a tool
+    // that did not wait for the command would end before they are written.
+    const std::string command_line = "trap 'echo caught; sleep 0.3; echo last >&2; exit 0' " +
+                                     std::to_string(s.signal) + "; " +
+                                     started_then_waiting("echo not reached");
+    pid_t tool = start_tovik(dir.path, command_line);
+    ASSERT_TRUE(wait_for_file(dir.path + "/started"));
+    kill(tool, s.signal);
+    int status = wait_status(tool);
+    const std::optional<std::string> out = read_file(dir.path + "/stdout.err");
+    const std::optional<std::string> err = read_file(dir.path + "/stderr.err");
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), s.signal);
+    EXPECT_EQ(out, command_line + "\ncaught\n");
+    EXPECT_EQ(err, command_line + "\nlast\n");
+
+    // Nothing is left running that writes later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), out);
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), err);
+}
+
+TEST_P(PassedOnSignal, EndsACommandThatDoesNotHandleIt)
+{
+    const Stop &s = GetParam();
     TempDir dir;
     const std::string command_line = started_then_waiting("echo not reached");
     pid_t tool = start_tovik(dir.path, command_line);
     ASSERT_TRUE(wait_for_file(dir.path + "/started"));
-    kill(-tool, SIGINT);
+    kill(tool, s.signal);
     int status = wait_status(tool);
-    ASSERT_TRUE(WIFEXITED(status)) << "the tool was killed";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), s.signal);
+    write_file(dir.path + "/go", "");  // a command still running would write now
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\n");
-    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\n");
 }
 
-TEST(Faults, TerminatedToolLeavesTheCommandWritingIntoTheFiles)
+TEST_P(PassedOnSignal, IgnoredByTheCallerStaysIgnoredInToolAndCommand)
 {
+    const Stop &s = GetParam();
     TempDir dir;
     const std::string command_line =
-        started_then_waiting("echo done; echo late >&2; touch finished");
-    pid_t tool = start_tovik(dir.path, command_line);
+        "kill -" + std::to_string(s.signal) + " $$; " + started_then_waiting("echo done");
+    pid_t tool = start_tovik(dir.path, command_line, [&s] { signal(s.signal, SIG_IGN); });
     ASSERT_TRUE(wait_for_file(dir.path + "/started"));
-    kill(tool, SIGTERM);
+    kill(tool, s.signal);
+    write_file(dir.path + "/go", "");
     int status = wait_status(tool);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-    write_file(dir.path + "/go", "");  // the command writes only after the tool is gone
-    ASSERT_TRUE(wait_for_file(dir.path + "/finished"));
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\ndone\n");
-    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\nlate\n");
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(ToTheToolAlone, PassedOnSignal,
+                         testing::Values(Stop{"SIGTERM", SIGTERM}, Stop{"SIGHUP", SIGHUP}),
+                         case_name<Stop>);
+// clang-format on
 
 // A full file system: a small tmpfs mounted over the run directory in a
 // private mount namespace of this test process. Needs root.

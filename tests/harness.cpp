@@ -83,6 +83,13 @@ static void redirect(const std::string &path, int flags, int target)
     close(fd);
 }
 
+void close_inherited_descriptors()
+{
+    const long limit = sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd)
+        close(fd);
+}
+
 RunResult run_program(const std::vector<std::string> &argv, const std::string &dir,
                       const std::string &stdin_data, const std::function<void()> &in_child)
 {
@@ -106,6 +113,7 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &d
         redirect(in_path, O_RDONLY, 0);
         redirect(out_path, O_WRONLY | O_CREAT | O_TRUNC, 1);
         redirect(err_path, O_WRONLY | O_CREAT | O_TRUNC, 2);
+        close_inherited_descriptors();
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         if (in_child)

@@ -36,9 +36,14 @@ struct RunResult {
 std::vector<std::string> wrapped(const std::vector<std::string> &argv);
 bool wrapper_set();
 
+// Closes every descriptor above 2, in a child about to exec a program under
+// test, so that it starts with what the test gives it and nothing that the
+// test runner happened to pass on.
+void close_inherited_descriptors();
+
 // Runs argv[0] (a path, or a name looked up in PATH) with argv in directory dir, with stdin_data as
-// its standard input. in_child, when given, runs in the child just before exec; it may end the
-// child with _exit(code) to report that it could not prepare.
+// its standard input and no descriptor above 2. in_child, when given, runs in the child just before
+// exec; it may end the child with _exit(code) to report that it could not prepare.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &dir,
                       const std::string &stdin_data = "",
                       const std::function<void()> &in_child = nullptr);

@@ -5,12 +5,16 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -159,7 +163,7 @@ TEST_P(BlockedCapture, ReportsOnTheConsoleAndRunsNothing)
 
     EXPECT_EQ(run.console_out, b.console);
     EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 2) << "nothing was run";
     EXPECT_EQ(read_file(dir.path + "/stdout.err"), b.out);
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), b.err);
     EXPECT_TRUE(is_directory(dir.path + "/" + b.directory));
@@ -253,7 +257,7 @@ TEST_P(UnavailableInterpreter, ReportsIntoStdoutErr)
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), "true\n");
     EXPECT_EQ(run.console_out, "");
     EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 2) << "nothing was run";
 }
 
 // clang-format off
@@ -266,5 +270,83 @@ INSTANTIATE_TEST_SUITE_P(
         Unavailable{"not_executable", "exit 0\n", 0644, "true\n"}),
     case_name<Unavailable>);
 // clang-format on
+
+// No process may be started: a limit of none for the user that runs tovik.
+// Root is exempt from the limit, so a root test runs tovik as nobody.
+TEST(UnavailableInterpreter, ProcessLimitReachedRunsNothing)
+{
+    if (wrapper_set())
+        GTEST_SKIP() << "the test wrapper cannot start its own processes under a process limit";
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "LeakSanitizer starts a process of its own at exit, which the limit forbids";
+#endif
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+    RunResult run = run_tovik(dir.path, {"touch ran"}, "", [] {
+        const uid_t nobody = 65534;
+        if (getuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(99);
+        struct rlimit none = {0, 0};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0)
+            _exit(99);
+    });
+    ASSERT_NE(run.exit_status, 99) << "could not set the process limit";
+    EXPECT_EQ(run.exit_status, 2) << "nothing was run";
+    EXPECT_EQ(run.console_out, "");
+    EXPECT_EQ(run.console_err, "");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), "touch ran\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), "touch ran\n");
+    EXPECT_FALSE(read_file(dir.path + "/ran")) << "the command ran";
+}
+
+// Descriptors the caller passes on purpose reach the command, as from a
+// shell: a log on 3, and one far above the standard three.
+TEST(Descriptors, CallersDescriptorsReachTheCommand)
+{
+    TempDir dir;
+    TempDir outside;
+    const std::string command_line = "echo on three >&3; echo on 150 >>/dev/fd/150";
+    RunResult run = run_tovik(dir.path, {command_line}, "", [&outside] {
+        int three = open((outside.path + "/three").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        int high = open((outside.path + "/150").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (three < 0 || high < 0 || dup2(three, 3) != 3 || dup2(high, 150) != 150)
+            _exit(99);
+    });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(read_file(outside.path + "/three"), "on three\n");
+    EXPECT_EQ(read_file(outside.path + "/150"), "on 150\n");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), command_line + "\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\n");
+}
+
+// A recursive make run through tovik with -j keeps the jobserver, whose
+// descriptors make passes to its children.
+TEST(Descriptors, ParallelMakeKeepsItsJobserver)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir.path + "/sub").c_str(), 0755), 0);
+    write_file(dir.path + "/Makefile", std::string("all:\n\t+@") + TOVIK_BINARY +
+                                           " \"$(MAKE) --no-print-directory -C sub\"\n");
+    write_file(dir.path + "/sub/Makefile", "all: a b\na b:\n\t@echo $@ built\n");
+    RunResult run = run_program({"make", "-s", "-j4"}, dir.path);
+    const std::string header = "make --no-print-directory -C sub\n";
+    EXPECT_EQ(run.exit_status, 0) << run.console_err;
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), header);
+    const std::string out = read_file(dir.path + "/stdout.err").value_or("");
+    EXPECT_TRUE(out == header + "a built\nb built\n" || out == header + "b built\na built\n")
+        << out;
+}
+
+// A caller that ignores SIGCHLD (inherited across exec) must not keep the
+// tool from learning that the command ran.
+TEST(CaptureRun, CallerIgnoringChildSignals)
+{
+    TempDir dir;
+    RunResult run = run_tovik(dir.path, {"echo ran; exit 3"}, "", [] { signal(SIGCHLD, SIG_IGN); });
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"), "echo ran; exit 3\nran\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), "echo ran; exit 3\n");
+}
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -131,7 +132,7 @@ TEST_P(WineBlockedCapture, ReportsOnTheConsoleAndRunsNothing)
 
     EXPECT_EQ(run.console_out, b.console);
     EXPECT_EQ(run.console_err, "");
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 2) << "nothing was run";
     EXPECT_FALSE(read_file(dir.path + "/stdout.err"));
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), b.err);
     EXPECT_FALSE(read_file(dir.path + "/ran")) << "the command ran";
@@ -159,6 +160,26 @@ TEST(WineInterpreter, MissingComspecFallsBackToTheDefaultProcessor)
     EXPECT_EQ(run.exit_status, 0);
 }
 
+// No interpreter anywhere: COMSPEC names a missing file, and the default
+// command processor is neither in the working directory nor along PATH.
+// Wine takes PATH from its registry, so cmd.exe empties it for the run; the
+// exit status of the last program is cmd's own. (The command line is one
+// word: cmd.exe would pass Wine's quoting of a double quote on as it is.)
+TEST(WineInterpreter, NoInterpreterFoundRunsNothing)
+{
+    TempDir dir;
+    std::string exe = "Z:" + std::string(TOVIK_EXE);
+    std::replace(exe.begin(), exe.end(), '/', '\\');
+    RunResult run = run_under_wine(
+        dir.path, {"/c", "set PATH=& set COMSPEC=Z:\\no\\such\\cmd.exe& " + exe + " dir"},
+        "cmd.exe");
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"),
+              "dir\r\nCommand Interpreter nicht gefunden !\r\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), "dir\r\n");
+    EXPECT_EQ(run.console_out, "");
+    EXPECT_EQ(run.exit_status, 2) << "nothing was run";
+}
+
 // COMSPEC naming a file that is no program: Windows reports ENOEXEC at once,
 // without the fallback.
 TEST(WineInterpreter, ComspecThatIsNoProgramIsReported)
@@ -169,13 +190,13 @@ TEST(WineInterpreter, ComspecThatIsNoProgramIsReported)
     setenv("COMSPEC", ("Z:" + outside.path + "/notprog.exe").c_str(), 1);
     RunResult run = run_under_wine(dir.path, {"echo ran"});
     unsetenv("COMSPEC");
-    EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), "echo ran\r\n");
     const std::optional<std::string> out = read_file(dir.path + "/stdout.err");
-    if (out == "echo ran\r\nran\r\n")
+    if (out == "echo ran\r\nran\r\n" && run.exit_status == 0)
         GTEST_SKIP() << "Wine starts its own cmd.exe when COMSPEC names no program, where "
                         "Windows reports the failure; the message cannot be seen here";
     EXPECT_EQ(out, "echo ran\r\nProgramm nicht ausf\xFChrbar !\r\n");
+    EXPECT_EQ(run.exit_status, 2) << "nothing was run";
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // start, and what the started shell inherits.
 
 #include "harness.h"
-#include "run_command.h"
+#include "host.h"
 
 #include <fcntl.h>
 #include <sys/time.h>
@@ -87,15 +87,27 @@ TEST(RunCommand, ArgumentOverTheKernelLimitIsTooBig)
     EXPECT_EQ(errno, E2BIG);
 }
 
-TEST(RunCommand, ShellInheritsOnlyTheStandardDescriptors)
+TEST(RunCommand, ShellInheritsWhatIsNotCloseOnExec)
 {
-    int extra = open("/dev/null", O_RDONLY);  // inheritable: no O_CLOEXEC
-    ASSERT_GE(extra, 3);
+    int passed = open("/dev/null", O_RDONLY);  // inheritable: no O_CLOEXEC
+    int kept = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(passed, 3);
+    ASSERT_GE(kept, 3);
     const std::string check = "[ -e /dev/fd/0 ] && [ -e /dev/fd/1 ] && [ -e /dev/fd/2 ] && "
-                              "[ ! -e /dev/fd/" +
-                              std::to_string(extra) + " ]";
+                              "[ -e /dev/fd/" +
+                              std::to_string(passed) + " ] && [ ! -e /dev/fd/" +
+                              std::to_string(kept) + " ]";
     EXPECT_EQ(exit_code(run_command(check.c_str())), 0);
-    close(extra);
+    close(passed);
+    close(kept);
+}
+
+TEST(Console, CopyIsCloseOnExecAndAboveTheStandardThree)
+{
+    const int console = keep_console();
+    ASSERT_GE(console, 3);
+    EXPECT_NE(fcntl(console, F_GETFD) & FD_CLOEXEC, 0);
+    drop_console(console);
 }
 
 // Signal dispositions: a struct to save and restore those the tests change.
@@ -150,6 +162,22 @@ TEST_F(Signals, CommandStartsWithTheCallersSignalMask)
     sigset_t now;
     sigprocmask(SIG_SETMASK, nullptr, &now);
     EXPECT_FALSE(sigismember(&now, SIGCHLD)) << "the caller's mask is restored";
+}
+
+TEST_F(Signals, CallerIgnoringChildSignalsStillGetsTheStatus)
+{
+    struct sigaction old_child {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &old_child);
+    errno = EINVAL;
+    int status = run_command("exit 9");
+    int error = errno;
+    struct sigaction now {};
+    sigaction(SIGCHLD, &old_child, &now);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(exit_code(status), 9);
+    EXPECT_EQ(now.sa_handler, SIG_IGN) << "the caller's disposition is restored";
 }
 
 extern "C" void count_alarm(int) {}
