@@ -1,5 +1,7 @@
 #include "entry.h"
 
+#include "host.h"
+
 #include <cstdio>
 
 // Five lines of 42 characters; line 2 holds the contact address, padded with
@@ -32,12 +34,8 @@ void show_usage()
 
 int usage_exit_status(int argument_count)
 {
-#ifdef _WIN32
-    // A Windows exit code holds the whole count.
-    return argument_count;
-#else
-    // A POSIX exit status keeps 8 bits: 256 arguments would read as 0,
-    // success, so larger counts are reported as 255.
-    return argument_count > 255 ? 255 : argument_count;
-#endif
+    // Above the host's largest exit status, a count would wrap around: on
+    // POSIX 256 arguments would read as 0, success, and 258 as 2.
+    const int largest = largest_exit_status();
+    return argument_count > largest ? largest : argument_count;
 }

@@ -44,6 +44,11 @@ int signal_to_end_by(int status);
 // file. Returns only if the signal did not end the process.
 void end_by_signal(int signal);
 
+// The largest exit status that a caller sees as it is: 255 where an exit
+// status keeps 8 bits (POSIX); on Windows, whose exit codes hold 32 bits,
+// the largest int.
+int largest_exit_status();
+
 #ifndef _WIN32
 // run_command with the interpreter named; run_command uses "/bin/sh". The
 // interpreter is started as "sh -c -- command_line".

@@ -236,3 +236,8 @@ void end_by_signal(int signal)
     sigprocmask(SIG_UNBLOCK, &only, nullptr);
     raise(signal);
 }
+
+int largest_exit_status()
+{
+    return 255;
+}

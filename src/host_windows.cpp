@@ -9,6 +9,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,9 +17,37 @@
 
 bool bind_capture_file(const char *name, FILE *stream)
 {
-    // freopen hands back stream itself, which stays the caller's to close.
-    // cppcheck-suppress leakReturnValNotUsed
-    return freopen(name, "a", stream) != nullptr;
+    // The C library's append mode only moves to the end before the tool's
+    // own writes; the command writes through the inherited handle at that
+    // handle's position, over whatever another writer appended meanwhile.
+    // A handle with FILE_APPEND_DATA but without FILE_WRITE_DATA makes
+    // Windows put every write through it at the current end of the file.
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof inheritable;
+    inheritable.bInheritHandle = TRUE;
+    HANDLE file =
+        CreateFileA(name, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inheritable, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const int opened = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_TEXT | _O_WRONLY);
+    if (opened == -1) {
+        CloseHandle(file);
+        return false;
+    }
+
+    // Descriptor 2 or 1 takes an inheritable duplicate of the handle, in text
+    // mode, and becomes the process's standard handle, which system() hands
+    // to the interpreter.
+    const int target = stream == stderr ? 2 : 1;
+    fflush(stream);
+    const bool bound = _dup2(opened, target) == 0;
+    _close(opened);
+    if (!bound)
+        return false;
+    SetStdHandle(target == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE,
+                 reinterpret_cast<HANDLE>(_get_osfhandle(target)));
+    return true;
 }
 
 int keep_console()
@@ -63,3 +92,8 @@ int signal_to_end_by(int)
 }
 
 void end_by_signal(int) {}
+
+int largest_exit_status()
+{
+    return INT_MAX;
+}

@@ -5,7 +5,9 @@
 #include "expectations.h"
 #include "harness.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,6 +28,18 @@ std::string crlf(const std::string &text)
         converted += c;
     }
     return converted;
+}
+
+// The bytes of a file from offset on (up to 1 MiB), without reading the rest.
+std::string tail_of(const std::string &path, off_t offset)
+{
+    std::string bytes(1 << 20, '\0');
+    int fd = open(path.c_str(), O_RDONLY);
+    ssize_t got = fd < 0 ? -1 : pread(fd, bytes.data(), bytes.size(), offset);
+    if (fd >= 0)
+        close(fd);
+    bytes.resize(got < 0 ? 0 : size_t(got));
+    return bytes;
 }
 
 // WINEPREFIX is made by the wine_prefix test that CTest runs first.
@@ -106,6 +120,43 @@ TEST(WineCaptureRun, HeaderKeepsPercentSignsAndTheInterpreterExpands)
     EXPECT_EQ(read_file(dir.path + "/stdout.err"), "echo %PATH%\r\n" + direct.console_out);
     EXPECT_EQ(read_file(dir.path + "/stderr.err"), "echo %PATH%\r\n");
     EXPECT_EQ(run.exit_status, 0);
+}
+
+// A batch run through tovik that calls tovik again in the same directory: the
+// inner run appends its block while the outer command's handles are open, and
+// the outer command's next output must land behind it, not over it.
+TEST(WineCaptureRun, NestedRunInTheSameDirectoryOverwritesNothing)
+{
+    TempDir dir;
+    write_file(dir.path + "/tovik.exe", read_file(TOVIK_EXE).value(), 0755);
+    const std::string command_line = "tovik.exe \"echo inner\" & echo outer";
+    RunResult run = run_under_wine(dir.path, {command_line});
+    EXPECT_EQ(read_file(dir.path + "/stdout.err"),
+              command_line + "\r\necho inner\r\ninner\r\nouter\r\n");
+    EXPECT_EQ(read_file(dir.path + "/stderr.err"), command_line + "\r\necho inner\r\n");
+    EXPECT_EQ(run.console_out, "");
+    EXPECT_EQ(run.exit_status, 0);
+}
+
+// Existing capture files beyond what a 32-bit file position holds: the new
+// block lands at their end, byte for byte, and nothing before it changes.
+TEST(WineCaptureRun, BlockLandsAtTheEndOfFilesOfSeveralGigabytes)
+{
+    TempDir dir;
+    const off_t out_size = 3LL << 30;
+    const off_t err_size = 5LL << 30;
+    for (const auto &[name, size] :
+         {std::pair{"/stdout.err", out_size}, std::pair{"/stderr.err", err_size}}) {
+        write_file(dir.path + name, "start");
+        ASSERT_EQ(truncate((dir.path + name).c_str(), size), 0) << name;
+    }
+    RunResult run = run_under_wine(dir.path, {"echo big& echo bad>&2"});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(tail_of(dir.path + "/stdout.err", out_size - 1),
+              std::string(1, '\0') + "echo big& echo bad>&2\r\nbig\r\n");
+    EXPECT_EQ(tail_of(dir.path + "/stderr.err", err_size - 1),
+              std::string(1, '\0') + "echo big& echo bad>&2\r\nbad\r\n");
+    EXPECT_EQ(tail_of(dir.path + "/stdout.err", 0).substr(0, 5), "start");
 }
 
 struct WineBlocked {
