@@ -1,10 +1,16 @@
 # Installation and packages: on Linux the program, the man pages in English and
-# German and the documents, packed as a .deb; on Windows tovik.exe with the
-# README, the license and the man pages as plain text, packed as a .zip.
-# The packages are reproducible: see the end of this file.
+# German and the documents, packed as a .deb; the static musl build with the
+# same files side by side, packed as a .tar.gz to copy anywhere; on Windows
+# tovik.exe with the README, the license and the man pages as plain text,
+# packed as a .zip. The packages are reproducible: see the end of this file.
 include(GNUInstallDirs)
 
-if(WIN32)
+if(TOVIK_C_LIBRARY STREQUAL "musl")
+  install(TARGETS tovik RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE docs/tovik.1 docs/tovik.de.1 DESTINATION .)
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_PACKAGE_FILE_NAME "tovik-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR}")
+elseif(WIN32)
   install(TARGETS tovik RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
 

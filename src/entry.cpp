@@ -2,7 +2,7 @@
 
 #include "host.h"
 
-#include <cstdio>
+#include <stdio.h>
 
 // Five lines of 42 characters; line 2 holds the contact address, padded with
 // blanks to 28 characters.
