@@ -69,11 +69,30 @@ static void pass_on(int signal)
 }
 }
 
+static bool was_ignored(const struct sigaction &action)
+{
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
+
 static bool is_ignored(int signal)
 {
     struct sigaction action = {};
     sigaction(signal, nullptr, &action);
-    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+    return was_ignored(action);
+}
+
+// Gives signal the disposition action for the run, saving the old one in
+// old, unless the tool's caller had it ignored: then it stays ignored, in
+// the tool and in the command. Any other signal starts the command at its
+// default, so it is added to defaults.
+static void take_over(int signal, const struct sigaction &action, struct sigaction *old,
+                      sigset_t *defaults)
+{
+    sigaction(signal, nullptr, old);
+    if (was_ignored(*old))
+        return;
+    sigaction(signal, &action, nullptr);
+    sigaddset(defaults, signal);
 }
 
 static sigset_t signal_set(int first, int second)
@@ -131,36 +150,24 @@ int run_command_with(const char *shell_path, const char *command_line)
     struct sigaction passing = ignore;
     passing.sa_handler = pass_on;  // no SA_RESTART: the wait is retried
 
-    const bool int_ignored = is_ignored(SIGINT);
-    const bool quit_ignored = is_ignored(SIGQUIT);
-    const bool term_ignored = is_ignored(SIGTERM);
-    const bool hup_ignored = is_ignored(SIGHUP);
-    struct sigaction old_int = {};
-    struct sigaction old_quit = {};
-    struct sigaction old_term = {};
-    struct sigaction old_hup = {};
-    struct sigaction old_child = {};
-    sigaction(SIGINT, &ignore, &old_int);
-    sigaction(SIGQUIT, &ignore, &old_quit);
-    sigaction(SIGTERM, term_ignored ? &ignore : &passing, &old_term);
-    sigaction(SIGHUP, hup_ignored ? &ignore : &passing, &old_hup);
-    sigaction(SIGCHLD, &to_default, &old_child);
-    passed_on = 0;
-
     // The shell starts with the tool's original mask and dispositions: a
     // signal ignored by the tool's caller stays ignored, every other one is
     // at its default.
     sigset_t defaults;
     sigemptyset(&defaults);
+    struct sigaction old_int = {};
+    struct sigaction old_quit = {};
+    struct sigaction old_term = {};
+    struct sigaction old_hup = {};
+    struct sigaction old_child = {};
+    take_over(SIGINT, ignore, &old_int, &defaults);
+    take_over(SIGQUIT, ignore, &old_quit, &defaults);
+    take_over(SIGTERM, passing, &old_term, &defaults);
+    take_over(SIGHUP, passing, &old_hup, &defaults);
+    sigaction(SIGCHLD, &to_default, &old_child);
     sigaddset(&defaults, SIGCHLD);
-    if (!int_ignored)
-        sigaddset(&defaults, SIGINT);
-    if (!quit_ignored)
-        sigaddset(&defaults, SIGQUIT);
-    if (!term_ignored)
-        sigaddset(&defaults, SIGTERM);
-    if (!hup_ignored)
-        sigaddset(&defaults, SIGHUP);
+    passed_on = 0;
+
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setsigmask(&attributes, &old_mask);
