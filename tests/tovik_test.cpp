@@ -272,7 +272,8 @@ INSTANTIATE_TEST_SUITE_P(
 // clang-format on
 
 // No process may be started: a limit of none for the user that runs tovik.
-// Root is exempt from the limit, so a root test runs tovik as nobody.
+// Root is exempt from the limit, so a root test runs tovik as nobody, from a
+// copy that nobody can reach wherever the build lies.
 TEST(UnavailableInterpreter, ProcessLimitReachedRunsNothing)
 {
     if (wrapper_set())
@@ -281,8 +282,12 @@ TEST(UnavailableInterpreter, ProcessLimitReachedRunsNothing)
     GTEST_SKIP() << "LeakSanitizer starts a process of its own at exit, which the limit forbids";
 #endif
     TempDir dir;
+    TempDir bin;
     ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
-    RunResult run = run_tovik(dir.path, {"touch ran"}, "", [] {
+    ASSERT_EQ(chmod(bin.path.c_str(), 0755), 0);
+    const std::string tovik = bin.path + "/tovik";
+    write_file(tovik, read_file(TOVIK_BINARY).value(), 0755);
+    RunResult run = run_program({tovik, "touch ran"}, dir.path, "", [] {
         const uid_t nobody = 65534;
         if (getuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
